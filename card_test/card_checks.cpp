@@ -70,11 +70,14 @@ ResultCode RunBasicCardCheck(platform::CardContext context) {
     platform::BeginTransaction(card);
     Report(u"Cmd : A0 A4 00 00 02 3F 00\r\n"s);
 
-    // Cleared, so that a short answer never shows bytes of an earlier one.
+    // Cleared before the exchange: no byte of anything earlier is ever shown.
     std::array<std::uint8_t, kBasicResponseSize> response{};
     std::uint32_t received = kBasicResponseSize;
     ResultCode result = result::kOk;
-    if (platform::Transmit(card, activeProtocol, kSelectMasterFile, response, received) != 0) {
+    // An answer without even a status word means the card never took the
+    // command (a card pulled out at that moment can leave such an answer).
+    if (platform::Transmit(card, activeProtocol, kSelectMasterFile, response, received) != 0 ||
+        received < 2) {
         Report(u"Error! Fail to send smartcard data !\r\n"s);
         result = result::kTransmitFailed;
     } else {

@@ -122,8 +122,6 @@ TEST_F(CardExchangeTest, BasicCheckShowsTheFirstTwoBytesOfAnyAnswer) {
         {{0x6E, 0x00}, u"Response: 6E 00\r\n"},
         {{0x6D, 0x00}, u"Response: 6D 00\r\n"},
         {{0x12, 0x34, 0x90, 0x00}, u"Response: 12 34\r\n"},
-        {{0x61}, u"Response: 61 00\r\n"},  // never a stale byte
-        {{}, u"Response: 00 00\r\n"},
     };
     for (const Case& c : cases) {
         world().console.clear();
@@ -139,6 +137,16 @@ TEST_F(CardExchangeTest, BasicCheckShowsTheFirstTwoBytesOfAnyAnswer) {
     EXPECT_EQ(sent.a, 2u) << "the I/O request carries the active protocol";
     EXPECT_EQ(world().CallsNamed("Connect").back().b, 3u);
     EXPECT_EQ(Tool().CardProtocol, 3u);
+}
+
+TEST_F(CardExchangeTest, BasicCheckAnswerWithoutStatusWordIsNoExchange) {
+    for (const fake::Bytes& answer : {fake::Bytes{}, fake::Bytes{0x61}}) {
+        world().console.clear();
+        world().Insert(kReader, fake::Card{.responses = {{kSelectMf, answer}}});
+        EXPECT_EQ(RunBasicCardCheck(1), 0xE00B);
+        EXPECT_TRUE(world().console.ends_with(u"Cmd : A0 A4 00 00 02 3F 00\r\n"s +
+                                              u"Error! Fail to send smartcard data !\r\n" + kRule));
+    }
 }
 
 TEST_F(CardExchangeTest, BasicCheckConnectionRefused) {
