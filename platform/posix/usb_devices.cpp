@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "control/text.h"
-#include "platform/platform.h"
 
 namespace usb {
 
@@ -244,11 +243,3 @@ std::vector<std::u16string> EnumerateReaderInterfacePaths(const fs::path& sysRoo
 }
 
 }  // namespace usb
-
-namespace platform {
-
-std::vector<std::u16string> ListReaderInterfacePaths() {
-    return usb::EnumerateReaderInterfacePaths("/sys");
-}
-
-}  // namespace platform
