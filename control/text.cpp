@@ -5,9 +5,9 @@ namespace text {
 namespace {
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
 
-// Length of the valid UTF-8 sequence at `pos` and its code point, or 0 when
-// the bytes there are not a valid, shortest-form sequence.
-std::size_t DecodeUtf8(std::string_view bytes, std::size_t pos, char32_t& codePoint) {
+}  // namespace
+
+std::size_t DecodeUtf8At(std::string_view bytes, std::size_t pos, char32_t& codePoint) {
     const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
     const unsigned char lead = byteAt(pos);
     std::size_t length = 0;
@@ -35,6 +35,8 @@ std::size_t DecodeUtf8(std::string_view bytes, std::size_t pos, char32_t& codePo
     codePoint = value;
     return length;
 }
+
+namespace {
 
 void AppendCodePoint(std::u16string& out, char32_t cp) {
     if (cp < 0x10000) {
@@ -82,7 +84,7 @@ std::u16string FromScriptBytes(std::string_view bytes) {
     out.reserve(bytes.size());
     for (std::size_t pos = 0; pos < bytes.size();) {
         char32_t cp = 0;
-        const std::size_t length = DecodeUtf8(bytes, pos, cp);
+        const std::size_t length = DecodeUtf8At(bytes, pos, cp);
         if (length == 0) {
             out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[pos])));
             ++pos;

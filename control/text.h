@@ -1,6 +1,7 @@
 // Small helpers that build message texts without printf formats.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ std::u16string Decimal(std::int64_t value);
 
 // ASCII literal to text (for the tool's own fixed texts).
 std::u16string Ascii(std::string_view ascii);
+
+// The valid, shortest-form UTF-8 sequence at `pos`: its length in bytes, with
+// its code point in `codePoint`; 0 when the bytes there are no such sequence.
+std::size_t DecodeUtf8At(std::string_view bytes, std::size_t pos, char32_t& codePoint);
 
 // TestScript bytes to text: valid UTF-8 sequences decode to their characters,
 // every other byte to the character of the same value (U+0080..U+00FF).

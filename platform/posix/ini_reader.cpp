@@ -1,5 +1,7 @@
 #include "platform/posix/ini_reader.h"
 
+#include "control/text.h"
+
 #include <optional>
 
 namespace ini {
@@ -89,33 +91,10 @@ struct CharacterSize {
 // The character at `pos`: a valid, shortest-form UTF-8 sequence, or else the
 // single byte there (which FromUtf8 turns into one character as well).
 CharacterSize CharacterAt(std::string_view text, std::size_t pos) {
-    constexpr CharacterSize kSingleByte{1, 1};
-    const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byteAt(pos);
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        return kSingleByte;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2; value = lead & 0x1Fu; minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3; value = lead & 0x0Fu; minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4; value = lead & 0x07u; minimum = 0x10000;
-    } else {
-        return kSingleByte;
-    }
-    if (pos + length > text.size()) return kSingleByte;
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char next = byteAt(pos + i);
-        if ((next & 0xC0u) != 0x80u) return kSingleByte;
-        value = (value << 6) | (next & 0x3Fu);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return kSingleByte;
-    }
-    return {length, value >= 0x10000 ? std::size_t{2} : std::size_t{1}};
+    char32_t codePoint = 0;
+    const std::size_t length = text::DecodeUtf8At(text, pos, codePoint);
+    if (length == 0) return {1, 1};
+    return {length, codePoint >= 0x10000 ? std::size_t{2} : std::size_t{1}};
 }
 
 std::size_t Utf16Length(std::string_view text) {
