@@ -23,7 +23,8 @@ case "$action" in
     fi
     mkdir -p "$(dirname "$WINEPREFIX")"
     "$here/wine_run.sh" wineboot --init >/dev/null 2>&1
-    [ -f "$WINEPREFIX/system.reg" ] || { echo "wine_prefix.sh: wineboot made no prefix" >&2; exit 1; }
+    [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] ||
+      { echo "wine_prefix.sh: wineboot made no prefix in $WINEPREFIX" >&2; exit 1; }
     ;;
   settle)
     timeout 60 "$server" -w
