@@ -2,8 +2,10 @@
 //
 // While the tool runs, a terminal on stdin is kept in non-canonical, no-echo
 // mode so that Escape can be sampled without waiting; its settings are put back
-// on every way out (normal exit, SIGINT, SIGTERM, SIGHUP). Colours are ANSI and
-// used only on a terminal, and only when NO_COLOR is not set.
+// on every way out: normal exit, SIGINT, SIGTERM, SIGHUP, SIGQUIT (Ctrl+\ on
+// the terminal) and SIGABRT (an uncaught error, such as exhausted memory, ends
+// in it). Colours are ANSI and used only on a terminal, and only when NO_COLOR
+// is not set.
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -127,7 +129,7 @@ void ConsoleOpen() {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     }
     std::atexit(RestoreConsole);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT}) {
         std::signal(signalNumber, OnTerminatingSignal);
     }
 }
