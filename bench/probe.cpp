@@ -8,9 +8,11 @@
 //   <monotonic ns> empty          first status answer that shows an empty reader
 //   <monotonic ns> begin          SCardBeginTransaction has returned
 //   <monotonic ns> end            SCardEndTransaction is called
+//   <monotonic ns> transmit       each SCardTransmit call of that transaction
 //
 // The clock reads cost tens of nanoseconds; a write happens only on these
-// events, never inside the transfer loop.
+// events. The transmit stamps are kept in memory and written after "end", so
+// nothing is written inside the transfer loop.
 #include <PCSC/winscard.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -25,6 +27,9 @@ namespace {
 
 int g_fd = -2;  // -2: not opened yet; -1: no probe file
 DWORD g_lastCard = 0;  // SCARD_STATE_PRESENT or SCARD_STATE_EMPTY last seen
+constexpr std::size_t kMaxTransmits = 1 << 16;
+std::int64_t g_transmits[kMaxTransmits];
+std::size_t g_transmitCount = 0;
 
 void Note(std::int64_t when, const char* what) {
     if (g_fd == -2) {
@@ -76,9 +81,18 @@ LONG SCardBeginTransaction(SCARDHANDLE card) {
     return rv;
 }
 
+LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE sendBuffer, DWORD sendLength,
+                   SCARD_IO_REQUEST* receivePci, LPBYTE receiveBuffer, LPDWORD receiveLength) {
+    static const auto next = Next<decltype(&SCardTransmit)>("SCardTransmit");
+    if (g_transmitCount < kMaxTransmits) g_transmits[g_transmitCount++] = bench::NowNs();
+    return next(card, sendPci, sendBuffer, sendLength, receivePci, receiveBuffer, receiveLength);
+}
+
 LONG SCardEndTransaction(SCARDHANDLE card, DWORD disposition) {
     static const auto next = Next<decltype(&SCardEndTransaction)>("SCardEndTransaction");
     Note(bench::NowNs(), "end");
+    for (std::size_t i = 0; i < g_transmitCount; ++i) Note(g_transmits[i], "transmit");
+    g_transmitCount = 0;
     return next(card, disposition);
 }
 

@@ -5,9 +5,10 @@
 //
 // Connects once (shared; PROTOCOL T0 or T1), begins one transaction, sends
 // COMMAND COUNT times and checks every answer against EXPECTED, ends the
-// transaction and disconnects. Prints one line: "<loop ns> <count>", the time
-// from the return of SCardBeginTransaction to the call of SCardEndTransaction:
-// the same span the probe takes of the tool's transfer test.
+// transaction and disconnects. Prints two lines: "<loop ns> <count>", the time
+// from the return of SCardBeginTransaction to the call of SCardEndTransaction
+// (the same span the probe takes of the tool's transfer test), then the
+// monotonic stamp of every SCardTransmit call, as the probe takes them.
 #include <PCSC/winscard.h>
 
 #include <cstdio>
@@ -52,9 +53,11 @@ int main(int argc, char** argv) {
     const SCARD_IO_REQUEST request{active, sizeof(SCARD_IO_REQUEST)};
     unsigned char response[258];
     SCardBeginTransaction(card);
+    std::vector<std::int64_t> stamps(static_cast<std::size_t>(count));
     const std::int64_t start = bench::NowNs();
     for (long n = 0; n < count; ++n) {
         DWORD length = sizeof response;
+        stamps[static_cast<std::size_t>(n)] = bench::NowNs();
         SCARD_IO_REQUEST received = request;
         rv = SCardTransmit(card, &request, command.data(), static_cast<DWORD>(command.size()),
                            &received, response, &length);
@@ -70,6 +73,10 @@ int main(int argc, char** argv) {
     SCardEndTransaction(card, SCARD_LEAVE_CARD);
     SCardDisconnect(card, SCARD_LEAVE_CARD);
     SCardReleaseContext(context);
-    if (status == 0) std::printf("%lld %ld\n", static_cast<long long>(end - start), count);
+    if (status == 0) {
+        std::printf("%lld %ld\n", static_cast<long long>(end - start), count);
+        for (const std::int64_t stamp : stamps) std::printf("%lld ", static_cast<long long>(stamp));
+        std::printf("\n");
+    }
     return status;
 }
