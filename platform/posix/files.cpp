@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -37,6 +38,11 @@ bool FileExists(const std::u16string& path) {
 }
 
 bool WriteLogFile(const std::u16string& path, const std::u16string& text, bool append) {
+    // A log that reaches the file-size limit (ulimit -f) must fail its write
+    // like any other log failure; SIGXFSZ would end the tool instead.
+    static const bool fileSizeSignalIgnored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)fileSizeSignalIgnored;
+
     const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (append ? 0 : O_TRUNC);
     const int fd = ::open(text::ToUtf8(path).c_str(), flags, 0666);
     if (fd < 0) return false;
@@ -48,7 +54,8 @@ bool WriteLogFile(const std::u16string& path, const std::u16string& text, bool a
         bytes.push_back(static_cast<char>(unit >> 8));
     }
 
-    bool written = ::lseek(fd, 0, SEEK_END) >= 0;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    bool written = end >= 0;
     std::size_t done = 0;
     while (written && done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -58,6 +65,13 @@ bool WriteLogFile(const std::u16string& path, const std::u16string& text, bool a
         } else {
             done += static_cast<std::size_t>(n);
         }
+    }
+    // A message goes in whole or not at all. The part of one that a full disk
+    // or the size limit let through is taken out again: left in, it would cut
+    // the message short, and an odd byte count would shift every character
+    // appended after it.
+    if (!written && done > 0 && ::ftruncate(fd, end) != 0) {
+        // Nothing more can be done; the next message tries again.
     }
     ::close(fd);
     return written;
