@@ -9,6 +9,7 @@ must, loses no line it had logged, and leaves the terminal as it found it.
 import fcntl
 import os
 import re
+import resource
 import select
 import signal
 import subprocess
@@ -40,12 +41,30 @@ def script(exchanges, protocol="T0", atr="3B 02 14 50", eol="\n", settings=SETTI
     return eol.join(lines) + eol + "\n" + settings
 
 
+def passing_messages(exchanges):
+    """The messages that a card that runs `exchanges` and passes reports, in
+    order (each printed and logged whole)."""
+    messages = ["Test Protocol : T0\r\n", "3B 02 14 50", XFR_BANNER, "ActiveProtocol : T0\r\n"]
+    for command, answer in exchanges:
+        messages += [f"Cmd : {command}\r\n", f"Response : {answer}\r\n"]
+    return messages + [RULE, PASS]
+
+
 def passing_body(exchanges):
     """What a card that runs `exchanges` and passes prints (and logs)."""
-    body = "Test Protocol : T0\r\n3B 02 14 50" + XFR_BANNER + "ActiveProtocol : T0\r\n"
-    for command, answer in exchanges:
-        body += f"Cmd : {command}\r\nResponse : {answer}\r\n"
-    return body + RULE + PASS
+    return "".join(passing_messages(exchanges))
+
+
+def messages_in_log(log, messages):
+    """Which of `messages` the log text holds, each whole and in order, with
+    nothing else between them; None when the log is not made up so."""
+    held = []
+    pos = 0
+    for message in messages:
+        found = log.startswith(message, pos)
+        held.append(found)
+        pos += len(message) if found else 0
+    return held if pos == len(log) else None
 
 
 def card_table(exchanges):
@@ -159,6 +178,25 @@ class TerminalTool(Tool):
         fds, self._fds = self._fds, []
         for fd in fds:
             os.close(fd)
+
+
+class LimitedTool(Tool):
+    """The tool with a limit on the size of the files it writes (ulimit -f),
+    stdin and stdout on pipes."""
+
+    def __init__(self, folder, file_size_limit):  # pylint: disable=super-init-not-called
+        self.folder = folder
+        self._out = bytearray()
+        self._lock = threading.Lock()
+
+        def set_limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+
+        self.process = subprocess.Popen([harness.TOOL], cwd=folder, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        preexec_fn=set_limit)
+        self._reader = threading.Thread(target=self._pump, daemon=True)
+        self._reader.start()
 
 
 class FaultTest(E2ETestCase):
@@ -302,6 +340,70 @@ class FaultTest(E2ETestCase):
         body = passing_body(READS[:1])
         self.assertEqual(masked(tool.output), HEAD + body + INSERT_CARD + body + INSERT_CARD + STOPPED)
         self.assertEqual(log_text(tool.log_bytes("logs/today.log")), body)
+
+    def test_log_on_a_full_disk(self):
+        many = READS * 6  # 60 exchanges: about 5.6 kB of log per card
+        disk = os.path.join(self.folder, "disk")
+        os.mkdir(disk)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=12k", "tmpfs", disk], check=True)
+        self._stops.append(lambda: subprocess.run(["umount", "--lazy", disk], check=False))
+        filler = os.path.join(disk, "filler")
+        with open(filler, "wb") as f:
+            f.write(bytes(8192))  # one 4 kB page of the disk is left for the log
+
+        self.write_script(script(many, settings=SETTINGS + "LogFileName=disk/CmdTavixEMV.log\n"))
+        self.start_daemon()
+        tool = self.start_tool()
+        tool.wait_for(INSERT_CARD)
+        card = self.card(atr=ATR, responses=card_table(many))
+        self.one_card(tool, card)
+        os.remove(filler)
+        self.one_card(tool, card)
+        self.assertEqual(tool.stop(), 0)
+
+        body = passing_body(many)
+        self.assertEqual(masked(tool.output), HEAD + body + INSERT_CARD + body + INSERT_CARD + STOPPED)
+        # The disk filled up during the first card: the log holds whole
+        # messages only, some of the first card's are missing, and the second
+        # card's all came after space was freed.
+        data = tool.log_bytes("disk/CmdTavixEMV.log")
+        self.assertEqual(len(data) % 2, 0, "whole UTF-16 code units only")
+        card_messages = passing_messages(many)
+        held = messages_in_log(log_text(data), [START_TIME, CONNECTED] + card_messages + card_messages)
+        self.assertIsNotNone(held, f"a message was cut: {log_text(data)[-300:]!r}")
+        self.assertIn(False, held[2:2 + len(card_messages)], "the disk was full")
+        self.assertNotIn(False, held[2 + len(card_messages):])
+
+    def test_log_at_the_file_size_limit(self):
+        # Bytes; odd, so that a cut inside a message also cuts a character, and
+        # less than the 1.2 kB the card's messages need.
+        limit = 1001
+        self.write_script(script(READS[:6]))
+        self.start_daemon()
+        tool = LimitedTool(self.folder, limit)
+        self._stops.append(tool.kill)
+        tool.wait_for(INSERT_CARD)
+        card = self.card(atr=ATR, responses=card_table(READS[:6]))
+        self.one_card(tool, card)
+        self.assertEqual(tool.stop(), 0)
+
+        body = passing_body(READS[:6])
+        self.assertEqual(masked(tool.output), HEAD + body + INSERT_CARD + STOPPED)
+        data = tool.log_bytes()
+        self.assertEqual(len(data) % 2, 0, "whole UTF-16 code units only")
+        self.assertLessEqual(len(data), limit)
+        start = data.decode("utf-16-le").split(CONNECTED)[0]  # with its real time
+        messages = [start, CONNECTED] + passing_messages(READS[:6])
+        held = messages_in_log(data.decode("utf-16-le"), messages)
+        self.assertIsNotNone(held, f"a message was cut: {log_text(data)[-200:]!r}")
+        # A message is missing only because it did not fit.
+        size = 0
+        for message, logged in zip(messages, held):
+            if logged:
+                size += 2 * len(message)
+            else:
+                self.assertGreater(size + 2 * len(message), limit, f"{message!r} would have fit")
+        self.assertIn(False, held)
 
     # ------------------------------------------------------------ bad scripts
 
