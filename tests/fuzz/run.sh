@@ -20,7 +20,7 @@ shift || true
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_test_script fuzz_script_values fuzz_ini fuzz_device_path)
 
-scripts/build fuzz >/dev/null
+scripts/build fuzz
 
 bin=build/fuzz/tests/fuzz
 work=build/fuzz/work
@@ -34,6 +34,10 @@ mkdir -p "$work"
 echo "== fuzz: replaying stored inputs"
 for h in "${harnesses[@]}"; do
     mapfile -t files < <(inputs_of "$h")
+    if [ ${#files[@]} -eq 0 ]; then
+        echo "$h: no stored inputs in $src/corpus/$h"
+        exit 1
+    fi
     # Given files, libFuzzer runs each of them once.
     if ! "$bin/$h" "${files[@]}" >"$work/$h.replay.log" 2>&1; then
         echo "$h: a stored input fails:"
@@ -49,12 +53,13 @@ echo "== fuzz: $seconds s per harness"
 run_one() {
     local h=$1 dir=$work/$1
     mkdir -p "$dir/corpus"
-    local dict=()
-    [ -f "$src/$h.dict" ] && dict=(-dict="$src/$h.dict")
-    "$bin/$h" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$dir/" "${dict[@]}" \
-        "$dir/corpus" "$src/corpus/$h" $( [ -d "$src/regressions/$h" ] && echo "$src/regressions/$h" ) \
-        >"$dir/fuzz.log" 2>&1
+    local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+                   -artifact_prefix="$dir/")
+    [ -f "$src/$h.dict" ] && options+=(-dict="$src/$h.dict")
+    # New inputs go to the first folder; the stored ones are read from the others.
+    local corpora=("$dir/corpus" "$src/corpus/$h")
+    [ -d "$src/regressions/$h" ] && corpora+=("$src/regressions/$h")
+    "$bin/$h" "${options[@]}" "${corpora[@]}" >"$dir/fuzz.log" 2>&1
 }
 
 pids=()
