@@ -3,6 +3,8 @@
 //
 // Properties besides "no crash, no sanitizer report", each checked against an
 // independent computation:
+//  - the decoded line, printed as UTF-8 and read back, is the same text (what
+//    the console shows is what the script holds);
 //  - HexTextToBytes gives one byte per two characters left after removing the
 //    spaces, and leaves the line unchanged;
 //  - when those characters are all upper-case hexadecimal digits, the bytes
@@ -67,6 +69,7 @@ void CheckCount(const std::u16string& line) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::u16string line =
         text::FromScriptBytes(std::string_view(reinterpret_cast<const char*>(data), size));
+    FUZZ_CHECK(text::FromScriptBytes(text::ToUtf8(line)) == line);
     CheckHexText(line);
     CheckCount(line);
     return 0;
