@@ -57,9 +57,21 @@ bool WriteLogFile(const std::u16string& path, const std::u16string& text, bool a
     // The code units are already UTF-16LE in memory; no byte-order mark.
     DWORD written = 0;
     const bool ok = atEnd && WriteFile(file, text.data(), static_cast<DWORD>(byteCount), &written,
-                                       nullptr) != 0;
+                                       nullptr) != 0 &&
+                    written == byteCount;
+    // A message goes in whole or not at all, as on Linux: the part of one
+    // that a full disk let through is taken out again, or it would cut the
+    // message short and an odd byte count would shift every later character.
+    if (!ok && written > 0) {
+        LONG endHigh = high;
+        if (SetFilePointer(file, static_cast<LONG>(low), &endHigh, FILE_BEGIN) !=
+                INVALID_SET_FILE_POINTER ||
+            GetLastError() == NO_ERROR) {
+            SetEndOfFile(file);
+        }
+    }
     CloseHandle(file);
-    return ok && written == byteCount;
+    return ok;
 }
 
 ScriptFile* OpenScriptFile(const std::u16string& path) {
