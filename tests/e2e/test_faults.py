@@ -98,6 +98,10 @@ def _take_terminal():
 ANSI = re.compile(r"\x1b\[[0-9;]*[A-Za-z]")
 
 
+# vpcd ports of their own, apart from the other modules' (which start at 36200),
+# so that this module can run beside them.
+E2ETestCase._next_port = 37000
+
 class TerminalTool(Tool):
     """The tool on a pseudo-terminal that is its controlling terminal, as
     when an operator starts it in a terminal window: stdin, stdout and stderr

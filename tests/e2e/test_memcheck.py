@@ -25,6 +25,10 @@ MEMCHECK = ["valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=
             "--errors-for-leak-kinds=definite,indirect,possible", "--track-origins=yes"]
 
 
+# vpcd ports of their own, apart from the other modules' (which start at 36200),
+# so that this module can run beside them.
+E2ETestCase._next_port = 37400
+
 class MemcheckTool(Tool):
     """The tool run by valgrind, stdin and stdout on pipes."""
 
