@@ -2,6 +2,7 @@
 
 #include "control/text.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace ini {
@@ -53,9 +54,15 @@ std::optional<std::string_view> FindValue(std::string_view content, std::string_
 
     // Lines before the first header make up the unnamed section.
     bool inSection = section.empty();
+    // Lines end at CR or LF, both found with memchr (string_view::find), which
+    // keeps a large file quick to read in any build. The next LF is kept from
+    // line to line, so that a file with CR line ends is not searched to its
+    // end for every line.
+    std::size_t nextLf = content.find('\n');
     std::size_t next = 0;
     while (next < content.size()) {
-        const std::size_t lineEnd = content.find_first_of("\r\n", next);
+        if (nextLf < next) nextLf = content.find('\n', next);
+        const std::size_t lineEnd = std::min(nextLf, content.substr(0, nextLf).find('\r', next));
         const std::string_view line =
             Trim(content.substr(next, lineEnd == std::string_view::npos ? std::string_view::npos
                                                                          : lineEnd - next));
