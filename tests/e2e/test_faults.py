@@ -422,7 +422,7 @@ class FaultTest(E2ETestCase):
         self.write_script(passing)
         self.start_daemon()
         tool = self.start_tool()
-        tool.wait_for(INSERT_CARD)
+        tool.wait_for(INSERT_CARD, timeout=60)  # its settings come from the 50 MB file
         card = self.card(atr=ATR, responses=card_table(READS[:2]))
         self.one_card(tool, card, timeout=60)
         self.write_script(failing)
