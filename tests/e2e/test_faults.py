@@ -19,6 +19,7 @@ import time
 import unittest
 
 import harness
+from ports import free_port_pair
 from harness import (BANNER, CONNECTED, FAILED, INSERT_CARD, INSERT_READER, NO_CONTEXT, PASS, READER, RULE,
                      START_TIME, STOPPED, Daemon, E2ETestCase, Tool, VirtualCard, hexbytes,
                      log_text, masked, wait_until)
@@ -90,6 +91,20 @@ def read_only_off(path):
     subprocess.run(["umount", path], check=True)
 
 
+def clear_daemon_files():
+    """Removes what a killed pcscd left in the private /run/pcscd of this run
+    (run_isolated.sh mounts it): a new daemon takes a stale pid file whose
+    number another process has by now for a daemon that still runs, and
+    refuses to start."""
+    if not os.path.ismount("/run/pcscd"):
+        return  # not our own folder: leave a system daemon's files alone
+    for name in ("pcscd.pid", "pcscd.comm"):
+        try:
+            os.remove(os.path.join("/run/pcscd", name))
+        except FileNotFoundError:
+            pass
+
+
 def _take_terminal():
     # In the child, after setsid(): stdin becomes the controlling terminal.
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
@@ -97,10 +112,6 @@ def _take_terminal():
 
 ANSI = re.compile(r"\x1b\[[0-9;]*[A-Za-z]")
 
-
-# vpcd ports of their own, apart from the other modules' (which start at 36200),
-# so that this module can run beside them.
-E2ETestCase._next_port = 37000
 
 class TerminalTool(Tool):
     """The tool on a pseudo-terminal that is its controlling terminal, as
@@ -207,7 +218,9 @@ class FaultTest(E2ETestCase):
 
     def setUp(self):
         super().setUp()
+        self.port = free_port_pair()
         self.verdicts = 0
+        clear_daemon_files()
 
     def write_script(self, content):
         data = content.encode("latin-1") if isinstance(content, str) else content
@@ -578,32 +591,35 @@ class FaultTest(E2ETestCase):
         body = passing_body(READS[:1])
         for index, (name, end, status, last) in enumerate(endings):
             with self.subTest(name):
-                # A daemon and a reader of its own: a card pulled for the case
-                # before would still look present to a new one for a while.
-                port = E2ETestCase._next_port
-                E2ETestCase._next_port += 2
+                # A daemon and a reader of its own, stopped whatever the case's
+                # outcome: a card pulled for the case before would still look
+                # present to a new one for a while.
+                port = free_port_pair()
+                clear_daemon_files()
                 daemon = Daemon(os.path.join(self.folder, f"reader{index}"), port).start()
-                self._stops.append(daemon.stop)
                 card = VirtualCard(port, atr=ATR, responses=card_table(READS[:1]))
-                self._stops.append(card.remove)
+                tool = TerminalTool(self.folder)
+                try:
+                    tool.wait_for(INSERT_CARD)
+                    self.assert_in_raw_mode(tool)
+                    # A card passes (green, then white) and stays in the reader;
+                    # the tool has logged the verdict and waits for its removal.
+                    card.insert()
+                    tool.wait_for(PASS)
+                    wait_until(lambda: (log_text(tool.log_bytes()) or "").endswith(PASS), 10,
+                               "the verdict in the log")
+                    end(tool)
+                    self.assertEqual(tool.wait_exit(), status)
 
-                tool = self.start_terminal_tool()
-                tool.wait_for(INSERT_CARD)
-                self.assert_in_raw_mode(tool)
-                # A card passes (green, then white) and stays in the reader.
-                card.insert()
-                tool.wait_for(PASS)
-                end(tool)
-                self.assertEqual(tool.wait_exit(), status)
-
-                self.assert_terminal_restored(tool)
-                self.assertTrue(tool.raw_output.endswith("\x1b[0m"),
-                                f"the colours are reset last: {tool.raw_output[-40:]!r}")
-                self.assertEqual(masked(tool.output), HEAD + body + last)
-                self.assertEqual(log_text(tool.log_bytes()), START_TIME + CONNECTED + body)
-                card.remove()
-                daemon.stop()
-                tool.kill()
+                    self.assert_terminal_restored(tool)
+                    self.assertTrue(tool.raw_output.endswith("\x1b[0m"),
+                                    f"the colours are reset last: {tool.raw_output[-40:]!r}")
+                    self.assertEqual(masked(tool.output), HEAD + body + last)
+                    self.assertEqual(log_text(tool.log_bytes()), START_TIME + CONNECTED + body)
+                finally:
+                    tool.kill()
+                    card.remove()
+                    daemon.stop()
 
 if __name__ == "__main__":
     unittest.main()

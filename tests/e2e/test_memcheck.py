@@ -8,6 +8,7 @@ import threading
 import unittest
 
 import harness
+from ports import free_port_pair
 from harness import (BANNER, CONNECTED, FAILED, INSERT_CARD, PASS, READER, RULE, START_TIME,
                      STOPPED, E2ETestCase, Tool, hexbytes, log_text, masked)
 
@@ -25,10 +26,6 @@ MEMCHECK = ["valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=
             "--errors-for-leak-kinds=definite,indirect,possible", "--track-origins=yes"]
 
 
-# vpcd ports of their own, apart from the other modules' (which start at 36200),
-# so that this module can run beside them.
-E2ETestCase._next_port = 37400
-
 class MemcheckTool(Tool):
     """The tool run by valgrind, stdin and stdout on pipes."""
 
@@ -44,6 +41,10 @@ class MemcheckTool(Tool):
 
 
 class MemcheckTest(E2ETestCase):
+
+    def setUp(self):
+        super().setUp()
+        self.port = free_port_pair()
 
     def test_road_of_a_card_has_no_memory_error_and_no_leak(self):
         self.write_config(SCRIPT)
