@@ -73,6 +73,7 @@ ResultCode RunBasicCardCheck(platform::CardContext context) {
     // Cleared before the exchange: no byte of anything earlier is ever shown.
     std::array<std::uint8_t, kBasicResponseSize> response{};
     std::uint32_t received = kBasicResponseSize;
+    ++tool.ExchangesSent;
     ResultCode result = result::kOk;
     // An answer without even a status word means the card never took the
     // command (a card pulled out at that moment can leave such an answer).

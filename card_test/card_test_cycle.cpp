@@ -5,6 +5,7 @@
 #include "card_test/test_script.h"
 #include "control/main_loop.h"
 #include "control/report.h"
+#include "control/result_file.h"
 #include "platform/pcsc_values.h"
 
 using namespace std::string_literals;
@@ -50,6 +51,9 @@ ResultCode RunCardTestCycle() {
     }
 
     tool.CardPromptPending = true;
+    tool.CardAtrText.clear();
+    tool.ExchangesSent = 0;
+    const std::uint32_t readyAt = platform::TickCountMs();
     const ResultCode verdict = RunTestScript(tool.CardContext);
     if (verdict == result::kOk) {
         platform::ConsoleSetAttribute(kBrightGreen);
@@ -59,6 +63,7 @@ ResultCode RunCardTestCycle() {
         tool.ReportText = u"          FAILED \r\n\r\n"s;
     }
     WriteReport(tool.LogPath, tool.ReportText, 1);
+    if (!tool.ResultPath.empty()) AppendCardResult(verdict, platform::TickCountMs() - readyAt);
     platform::ConsoleSetAttribute(kBrightWhite);
     return verdict;
 }

@@ -64,6 +64,7 @@ ResultCode ReadAtrSection(platform::CardContext context) {
             if (i != 0) cardAtrText += u' ';
             cardAtrText += text::HexByte(record.atr[i]);
         }
+        tool.CardAtrText = cardAtrText;
     }
 
     std::u16string expected;

@@ -92,6 +92,7 @@ ResultCode RunTransferTest(platform::CardContext context) {
         HexTextToBytes(commandLine, exchange);
 
         std::uint32_t received = kResponseSize;
+        ++tool.ExchangesSent;
         if (platform::Transmit(card, activeProtocol, exchange, response, received) != 0) {
             Report(u"Error! Fail to send smartcard data !\r\n"s);
             result = result::kTransmitFailed;

@@ -11,7 +11,8 @@ using namespace std::string_literals;
 
 namespace {
 const std::u16string kSection = u"TavixEMV"s;
-// LogFileName is read into 260 characters, the terminator included.
+// LogFileName and ResultFile are read into 260 characters, the terminator
+// included.
 constexpr std::size_t kLogNameCapacity = 260;
 }  // namespace
 
@@ -31,4 +32,5 @@ void LoadSettings() {
     tool.LogFile = platform::ProfileInt(kSection, u"LogFile"s, 0, path);
     tool.LogPath = platform::ProfileString(kSection, u"LogFileName"s, u"CmdTavixEMV.log"s,
                                            kLogNameCapacity, path);
+    tool.ResultPath = platform::ProfileString(kSection, u"ResultFile"s, u""s, kLogNameCapacity, path);
 }

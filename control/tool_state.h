@@ -42,6 +42,8 @@ struct ToolState {
     std::uint32_t XFREn = 0;
     std::uint32_t LogFile = 0;
     std::u16string LogPath;
+    // The per-card results file; empty when none is kept.
+    std::u16string ResultPath;
 
     // The message being reported.
     std::u16string ReportText;
@@ -57,6 +59,14 @@ struct ToolState {
     std::uint32_t CardProtocol = 0;
     // The card's ATR text equals the script's expected ATR.
     bool AtrMatched = false;
+
+    // For the results file: the identity last reported for the reader (empty
+    // when none), and the card under test: its ATR as read (empty when it was
+    // not read) and the number of commands sent to it.
+    std::u16string ReaderHardwareId;
+    std::u16string ReaderSerialNumber;
+    std::u16string CardAtrText;
+    std::uint32_t ExchangesSent = 0;
 };
 
 // The one instance.

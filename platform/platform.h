@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -95,6 +96,8 @@ void SleepMs(std::uint32_t milliseconds);
 std::uint32_t TickCountMs();
 // Seconds since 1970-01-01 UTC.
 std::int64_t CurrentTime();
+// Milliseconds since 1970-01-01 UTC.
+std::int64_t CurrentTimeMs();
 
 struct LocalTime {
     int year = 0;    // e.g. 2024
@@ -132,6 +135,12 @@ bool FileExists(const std::u16string& path);
 // meanwhile.
 bool WriteLogFile(const std::u16string& path, const std::u16string& text, bool append);
 
+// Appends `row` to a text file, created if missing; a file that is new or
+// empty gets `header` first. Opened and closed for each call; never
+// truncated. True when the whole row was written; a failed write leaves the
+// file as it was.
+bool AppendTextFile(const std::u16string& path, std::string_view header, std::string_view row);
+
 // An open TestScript: read-only, never created, not shared while open.
 struct ScriptFile;
 ScriptFile* OpenScriptFile(const std::u16string& path);
@@ -150,6 +159,9 @@ struct OsVersion {
     std::uint32_t minor = 0;
 };
 OsVersion GetOsVersion();
+
+// This computer's name on the network (empty when the system gives none).
+std::u16string HostName();
 
 // Ends the process with the runtime's normal exit: console output is flushed
 // and the console is put back as ConsoleOpen found it.

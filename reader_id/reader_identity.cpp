@@ -3,6 +3,7 @@
 #include <string>
 
 #include "control/report.h"
+#include "control/tool_state.h"
 #include "platform/platform.h"
 
 using namespace std::string_literals;
@@ -32,12 +33,17 @@ std::u16string ExtractSerialNumber(const std::u16string& devicePath) {
 }
 
 int ReportReaderIdentity() {
+    ToolState& tool = Tool();
+    tool.ReaderHardwareId.clear();
+    tool.ReaderSerialNumber.clear();
     int count = 0;
     // Paths are held whole, however long.
     for (const std::u16string& path : platform::ListReaderInterfacePaths()) {
         if (!IsSupportedReaderPath(path)) continue;
-        Report(ExtractHardwareId(path) + u"\r\n"s);
-        Report(u"SN  : "s + ExtractSerialNumber(path) + u"\r\n"s);
+        tool.ReaderHardwareId = ExtractHardwareId(path);
+        tool.ReaderSerialNumber = ExtractSerialNumber(path);
+        Report(tool.ReaderHardwareId + u"\r\n"s);
+        Report(u"SN  : "s + tool.ReaderSerialNumber + u"\r\n"s);
         ++count;
     }
     return count;

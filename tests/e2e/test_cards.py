@@ -2,6 +2,8 @@
 on it, against a real pcscd."""
 
 import os
+import re
+import socket
 import time
 import unittest
 
@@ -166,6 +168,44 @@ class CardTest(E2ETestCase):
         self.assertEqual(masked(tool.output), HEAD + FAILED + INSERT_CARD + STOPPED)
         # Logging was set from the file at start and stays on.
         self.assertEqual(log_text(tool.log_bytes()), START_TIME + CONNECTED + FAILED)
+
+
+class ResultFileTest(E2ETestCase):
+    def test_three_cards_give_three_rows(self):
+        self.write_config(script(3, EXCHANGES, settings="XFREn=1\r\nResultFile=results.csv"))
+        self.start_daemon()
+        tool = self.start_tool()
+        tool.wait_for(INSERT_CARD)
+        wrong = dict(EXCHANGES)
+        wrong[EXCHANGES[2][0]] = "6A 82"
+        cards = [(card_table(EXCHANGES), PASS, 1), (card_table(wrong.items()), FAILED, 1), (None, FAILED, 2)]
+        for number, (table, verdict, count) in enumerate(cards, start=1):
+            if table is None:  # the script is gone: the card cannot be tested
+                os.remove(os.path.join(self.folder, "CmdTavixEMV.ini"))
+            card = self.card(atr=ATR, responses=table or {})
+            card.insert()
+            tool.wait_for(verdict, count=count)
+            card.remove()
+            tool.wait_for(INSERT_CARD, count=number + 1)
+        self.assertEqual(tool.stop(), 0)
+
+        with open(os.path.join(self.folder, "results.csv"), "rb") as f:
+            rows = f.read().decode("utf-8").split("\r\n")
+        self.assertEqual(rows[0], "time,host,reader,hardware_id,serial_number,atr,verdict,"
+                                  "result_code,cause,exchanges,duration_ms")
+        self.assertEqual(rows[4:], [""], "three rows, each ended by CRLF")
+        time_re = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")
+        prefix = f",{socket.gethostname()},{READER},,,"
+        expected = [
+            "3B 02 14 50,PASS,0x0000,passed,3,",
+            "3B 02 14 50,FAILED,0xE00C,card answer differs from the test script,3,",
+            ",FAILED,0xE006,test script could not be opened or read,0,",
+        ]
+        for row, rest in zip(rows[1:4], expected):
+            stamp, _, tail = row.partition(",")
+            self.assertRegex(stamp, time_re)
+            self.assertTrue(("," + tail).startswith(prefix + rest), row)
+            self.assertRegex(tail.rsplit(",", 1)[1], r"^\d+$", "duration in ms")
 
 
 if __name__ == "__main__":

@@ -281,10 +281,37 @@ bool EscapeDown() {
 void SleepMs(std::uint32_t milliseconds) { fake::Advance(milliseconds); }
 std::uint32_t TickCountMs() { return static_cast<std::uint32_t>(g_world.nowMs); }
 std::int64_t CurrentTime() { return g_world.currentTime; }
+std::int64_t CurrentTimeMs() {
+    return g_world.currentTime * 1000 + static_cast<std::int64_t>(g_world.nowMs);
+}
 
-bool ToLocalTime(std::int64_t, LocalTime& out) {
-    if (!g_world.localTime) return false;
-    out = *g_world.localTime;
+bool ToLocalTime(std::int64_t secondsSinceEpoch, LocalTime& out) {
+    if (g_world.localTimeFails) return false;
+    if (g_world.localTime) {
+        out = *g_world.localTime;
+        return true;
+    }
+    // Civil date from days since 1970-01-01 (proleptic Gregorian).
+    const std::int64_t local = secondsSinceEpoch + g_world.utcOffsetMinutes * 60;
+    std::int64_t days = local / 86400;
+    std::int64_t rest = local % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    out.year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+    out.month = static_cast<int>(month);
+    out.day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+    out.hour = static_cast<int>(rest / 3600);
+    out.minute = static_cast<int>(rest % 3600 / 60);
+    out.second = static_cast<int>(rest % 60);
     return true;
 }
 
@@ -353,6 +380,17 @@ LineRead ReadScriptFileLine(ScriptFile* file, std::string& bytes) {
 }
 
 OsVersion GetOsVersion() { return g_world.osVersion; }
+
+std::u16string HostName() { return g_world.hostName; }
+
+bool AppendTextFile(const std::u16string& path, std::string_view header, std::string_view row) {
+    const std::u16string full = fake::Resolve(path);
+    if (path.empty() || g_world.unwritable.contains(full)) return false;
+    std::string& bytes = g_world.files[full];
+    if (bytes.empty()) bytes = header;
+    bytes += row;
+    return true;
+}
 
 void ExitProcess(int status) { throw fake::ToolExit{status}; }
 

@@ -105,8 +105,13 @@ struct World {
 
     // --- system
     platform::OsVersion osVersion{10, 0};
-    std::int64_t currentTime = 1733753000;
-    std::optional<platform::LocalTime> localTime = platform::LocalTime{2024, 12, 9, 14, 3, 7};
+    // 2024-12-09 13:03:07 UTC, which is 14:03:07 in the fake's time zone.
+    std::int64_t currentTime = 1733749387;
+    int utcOffsetMinutes = 60;
+    bool localTimeFails = false;
+    // When set, every conversion gives this local time.
+    std::optional<platform::LocalTime> localTime;
+    std::u16string hostName = u"line-3";
 
     // Helpers for tests.
     void At(std::uint64_t ms, std::function<void(World&)> change) { events.emplace(ms, std::move(change)); }

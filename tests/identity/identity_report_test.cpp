@@ -17,6 +17,9 @@ struct IdentityCase {
     std::u16string reported;  // the lines after "Reader is connected! "
 };
 
+// Test names, not byte dumps, in listings and failures.
+void PrintTo(const IdentityCase& c, std::ostream* os) { *os << c.name; }
+
 class IdentityReport : public ToolTest, public ::testing::WithParamInterface<IdentityCase> {};
 
 TEST_P(IdentityReport, FollowsTheConnectedLineOncePerPlugIn) {

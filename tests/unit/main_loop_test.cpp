@@ -86,6 +86,9 @@ struct EscapeCase {
     std::uint64_t atMs;
 };
 
+// Test names, not byte dumps, in listings and failures.
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.name; }
+
 class EscapeTest : public ToolTest, public ::testing::WithParamInterface<EscapeCase> {};
 
 TEST_P(EscapeTest, StopsTheToolWithTheStopMessage) {
@@ -155,7 +158,7 @@ TEST_F(MainLoopTest, StartTimeCreatesTheLogAnewAndLaterMessagesAppend) {
 
 TEST_F(MainLoopTest, UnformattableTimeLeavesTheStartLineEmpty) {
     WriteConfig("");
-    world().localTime.reset();
+    world().localTimeFails = true;
     world().serviceUp = false;
     fake::RunToolToExit();
     EXPECT_EQ(world().console, kBanner + u"==================\r\nStart time: \r\n"s + kNoContext);
@@ -246,7 +249,7 @@ TEST_F(MainLoopTest, StartTimeFormat) {
         world().localTime = c.t;
         EXPECT_EQ(FormatStartTime(0), c.expected);
     }
-    world().localTime.reset();
+    world().localTimeFails = true;
     EXPECT_EQ(FormatStartTime(0), u"");
 }
 

@@ -32,6 +32,9 @@ struct ScriptCase {
     std::u16string log;      // what was reported
 };
 
+// Test names, not byte dumps, in listings and failures.
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+
 class ScriptCases : public TestScriptTest, public ::testing::WithParamInterface<ScriptCase> {};
 
 TEST_P(ScriptCases, PrintsAndResultsAsExpected) {
