@@ -3,7 +3,7 @@
 #include "control/tool_state.h"
 #include "platform/platform.h"
 
-int WriteReport(std::u16string logPath, std::u16string text, int append) {
+int WriteReport(const std::u16string& logPath, const std::u16string& text, int append) {
     platform::ConsolePrint(text);
     if (Tool().LogFile == 0) return 0;
     return platform::WriteLogFile(logPath, text, append == 1) ? 1 : 0;

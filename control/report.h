@@ -6,7 +6,7 @@
 // Prints `text` on the console and, when logging is on, writes it to the log at
 // `logPath`: appended when `append` is 1, otherwise the log is created anew.
 // Returns 1 when the text was written to the log in full, otherwise 0.
-int WriteReport(std::u16string logPath, std::u16string text, int append);
+int WriteReport(const std::u16string& logPath, const std::u16string& text, int append);
 
 // Reports ReportText (console and log, appended).
 void Report();
