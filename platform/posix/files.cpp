@@ -47,11 +47,10 @@ bool WriteLogFile(const std::u16string& path, const std::u16string& text, bool a
     const int fd = ::open(text::ToUtf8(path).c_str(), flags, 0666);
     if (fd < 0) return false;
 
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (const char16_t unit : text) {  // UTF-16LE, no byte-order mark
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
+    std::string bytes(text.size() * 2, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {  // UTF-16LE, no byte-order mark
+        bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
     }
 
     const off_t end = ::lseek(fd, 0, SEEK_END);
