@@ -80,9 +80,14 @@ std::u16string Ascii(std::string_view ascii) {
 }
 
 std::u16string FromScriptBytes(std::string_view bytes) {
-    std::u16string out;
+    // The leading ASCII, usually the whole line, one unit per byte; the rest
+    // character by character.
+    std::size_t pos = 0;
+    while (pos < bytes.size() && static_cast<unsigned char>(bytes[pos]) < 0x80) ++pos;
+    std::u16string out(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (pos == bytes.size()) return out;
     out.reserve(bytes.size());
-    for (std::size_t pos = 0; pos < bytes.size();) {
+    while (pos < bytes.size()) {
         char32_t cp = 0;
         const std::size_t length = DecodeUtf8At(bytes, pos, cp);
         if (length == 0) {
@@ -99,9 +104,15 @@ std::u16string FromScriptBytes(std::string_view bytes) {
 std::u16string FromUtf8(std::string_view bytes) { return FromScriptBytes(bytes); }
 
 std::string ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    // The leading ASCII, usually the whole text, one byte per unit; the rest
+    // character by character.
+    std::size_t i = 0;
+    while (i < text.size() && text[i] < 0x80) ++i;
+    std::string out(i, '\0');
+    for (std::size_t j = 0; j < i; ++j) out[j] = static_cast<char>(text[j]);
+    if (i == text.size()) return out;
+    out.reserve(text.size() + (text.size() - i) * 2);
+    for (; i < text.size(); ++i) {
         char32_t cp = text[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() &&
             text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
