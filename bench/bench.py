@@ -697,7 +697,7 @@ def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--build", default=os.path.join(ROOT, "build", "release"), help="the build folder")
     p.add_argument("--results", default=os.path.join(HERE, "RESULTS.md"), help="where the table goes")
-    p.add_argument("--port", type=int, default=36400, help="vpcd port of the bench's reader")
+    p.add_argument("--port", type=int, default=47810, help="vpcd port of the bench's reader")
     p.add_argument("--apdus", type=int, default=500)
     p.add_argument("--apdu-reps", type=int, default=11)
     p.add_argument("--insertions", type=int, default=100)
@@ -710,6 +710,9 @@ def main():
     BUILD = args.build
     TOOL = os.path.join(BUILD, "CmdTavixEMV")
 
+    load = os.getloadavg()
+    policy = {os.SCHED_FIFO: "real-time (SCHED_FIFO)", os.SCHED_RR: "real-time (SCHED_RR)"}.get(
+        os.sched_getscheduler(0), f"normal, nice {os.nice(0)}")
     bench = Bench(args)
     try:
         bench.run()
@@ -726,6 +729,8 @@ def main():
         f.write("# Benchmark results\n\n")
         f.write(f"Run by `scripts/bench` on {when}, {bench.elapsed / 60:.1f} minutes.  \n")
         f.write(f"Machine: {machine()}.  \n")
+        f.write(f"Load average when the run began: {load[0]:.2f}, {load[1]:.2f}, {load[2]:.2f} (1, 5, 15 min); "
+                f"the bench's processes ran at {policy} priority.  \n")
         git = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"], capture_output=True,
                              text=True).stdout.strip()
         f.write(f"Tool: `build/release/CmdTavixEMV` at commit {git or '?'}.\n\n")
