@@ -79,10 +79,10 @@ int RunTool() {
                 ReportReaderIdentity();
                 readerConnected = true;
             }
-            RunCardTestCycle();
+            const ResultCode cycle = RunCardTestCycle();
             tool.ReaderStateRecord.readerName = tool.ReaderList[0];
             tool.ReaderStateRecord.currentState = pcsc::STATE_PRESENT;
-            WaitCardRemoval();
+            WaitCardRemoval(cycle == result::kReaderEmpty);
         }
 
         platform::SleepMs(kLoopPauseMs);
@@ -112,10 +112,10 @@ platform::CardStatus ListReaders() {
     return 0;
 }
 
-ResultCode WaitCardRemoval() {
+ResultCode WaitCardRemoval(bool cardWaitSawEmpty) {
     ToolState& tool = Tool();
     StopIfEscape();
-    for (;;) {
+    for (bool firstQuery = true;; firstQuery = false) {
         platform::SleepMs(kRemovalPollPauseMs);
         if (platform::GetStatusChange(tool.CardContext, kRemovalQueryTimeoutMs,
                                       tool.ReaderStateRecord) != 0) {
@@ -128,6 +128,9 @@ ResultCode WaitCardRemoval() {
             }
             return result::kOk;
         }
+        // A card in a reader that the card wait has just found empty was never
+        // tested: waiting for its removal would skip it.
+        if (firstQuery && cardWaitSawEmpty) return result::kOk;
         tool.CardPromptPending = true;
         StopIfEscape();
     }

@@ -17,8 +17,11 @@ int RunTool();
 platform::CardStatus ListReaders();
 
 // Polls until the first reader reports no card (0) or a query fails (0xE002).
-// Stops the tool when Escape is down.
-ResultCode WaitCardRemoval();
+// Stops the tool when Escape is down. With `cardWaitSawEmpty` (this
+// iteration's card wait found the reader empty), a card that the first query
+// finds came in after the card wait looked and has not been tested: the wait
+// returns 0 at once and leaves the card to the next iteration's card wait.
+ResultCode WaitCardRemoval(bool cardWaitSawEmpty = false);
 
 // Releases the context, prints the stop message and ends the process with 0.
 [[noreturn]] void StopTool();
