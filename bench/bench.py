@@ -289,8 +289,22 @@ class Bench:
         self.card.remove()
         return self.observer.wait_state("empty", mark, timeout)[1][0]
 
+    def drop_card(self):
+        """Stops the card process, if any; once the observer has seen the reader
+        empty when the card was in. (A card that leaves and another that comes
+        between two of pcscd's polls would be one card to pcscd.)"""
+        if self.card is None:
+            return
+        mark = self.observer.count()
+        was_in = self.card.inserted
+        self.card.stop()
+        self.card = None
+        if was_in:
+            self.observer.wait_state("empty", mark)
+
     def new_card(self, exchanges):
         """A card process, inserted; returns once the observer has seen it."""
+        self.drop_card()
         mark = self.observer.count()
         self.card = CardProcess(self.port, exchanges)
         self.observer.wait_state("present", mark)
@@ -341,8 +355,7 @@ class Bench:
             for name, folder in configs.items():
                 tool[name].append(self.run_transfer(folder, os.path.join(folder, f"probe-{rep}"), n))
         scriptor = self.scriptor_cost(configs["log off"], n)
-        self.card.stop()
-        self.card = None
+        self.drop_card()
 
         def cycle(runs):
             return statistics.median(c for _, cycles in runs for c in cycles)
