@@ -20,9 +20,9 @@ import unittest
 
 import harness
 from ports import free_port_pair
-from harness import (BANNER, CONNECTED, FAILED, INSERT_CARD, INSERT_READER, NO_CONTEXT, PASS, READER, RULE,
-                     START_TIME, STOPPED, Daemon, E2ETestCase, Tool, VirtualCard, hexbytes,
-                     log_text, masked, wait_until)
+from harness import (BANNER, CONNECTED, FAILED, INSERT_CARD, INSERT_READER, NO_CONTEXT, PASS,
+                     READER, RULE, START_TIME, STOPPED, Daemon, E2ETestCase, Tool, VirtualCard,
+                     hexbytes, log_text, masked, wait_until)
 
 ATR = hexbytes("3B 02 14 50")
 SETTINGS = "[TavixEMV]\nLogFile=1\nXFREn=1\n"
