@@ -401,7 +401,8 @@ class Bench:
         rest = off - raw
         return (f" With the log on, each exchange also makes two log appends; they cost {ms(log) * 1000:.1f} us per "
                 f"exchange (log-on minus log-off median), {100 * log / raw:.1f} % of a raw exchange, against "
-                f"{ms(rest) * 1000:.1f} us ({100 * rest / raw:.1f} %) for everything else the tool does per exchange. "
+                f"{ms(rest) * 1000:.1f} us ({100 * rest / raw:.1f} %) for everything else the tool does per exchange "
+                f"(two console lines, each written at once, the script lines, the comparison). "
                 f"The log is opened, appended to and closed for every message so that it can be read or copied "
                 f"while the tool runs; that stays, so with the log on the ratio cannot come below "
                 f"{(raw + log) / raw:.3f} on this machine, whatever the rest costs.")
@@ -510,9 +511,9 @@ class Bench:
             f"between {CARD_SETTLE_PAUSE_MS} and {CARD_SETTLE_PAUSE_MS + LOOP_PAUSE_MS + REMOVAL_POLL_PAUSE_MS} ms "
             f"after the sighting (main-loop pause {LOOP_PAUSE_MS} ms + removal-wait pause "
             f"{REMOVAL_POLL_PAUSE_MS} ms, which the loop also passes through with an empty reader, + "
-            f"{CARD_SETTLE_PAUSE_MS} ms), wherever in its loop the tool happens to be; the issue's floor of "
-            f"{ms(floor):.0f} ms is the middle of that, not its bottom. The probe inside the tool splits each "
-            f"insertion into the two parts:\n"
+            f"{CARD_SETTLE_PAUSE_MS} ms), wherever in its loop the tool happens to be; the {ms(floor):.0f} ms "
+            f"floor of the table (main-loop pause + pause before the script) lies inside that range, not at "
+            f"its bottom. The probe inside the tool splits each insertion into the two parts:\n"
             f"  - sighting to the tool's first status answer showing the card (waiting for its next pass): {dist(lags)};\n"
             f"  - that answer to PASS (the {CARD_SETTLE_PAUSE_MS} ms pause, the script, connection, exchanges, "
             f"console and log): {dist(works)}, i.e. {dist(work_over)} above the pause;\n"
@@ -520,8 +521,15 @@ class Bench:
             f"{dist(loop_over)} above its pauses of {ms(period_fixed):.0f} ms.\n"
             f"  The overhead in the table is what the tool adds on top of its pauses: the p95 of the second "
             f"part above the pause plus the p95 of a pass above its pauses (the most the waiting part can "
-            f"grow by). The measured total's p95 minus the issue's floor is shown beside it: it is dominated "
-            f"by where in its 110 ms loop the tool was when the card came, which the pauses fix.")
+            f"grow by). So the slowest verdict the tool can give is "
+            f"{ms(period_fixed + settle + max(loop_over) + max(work_over)):.1f} ms after the sighting "
+            f"({ms(period_fixed + settle):.0f} ms of pauses + the largest pass and script overheads measured). "
+            f"The measured total's p95 minus the {ms(floor):.0f} ms floor is shown beside it: it is set by "
+            f"where in its {ms(period_fixed):.0f} ms loop the tool was when the card came, which the pauses "
+            f"fix, not by the tool's work. With vpcd, pcscd sees cards only at its reader poll (about every "
+            f"400 ms) and the tool's loop restarts on that grid at every removal, so the cards of this run "
+            f"came at most {ms(max(lags)):.0f} ms before the tool's next look; a reader that reports a card "
+            f"at once would spread them over the whole {ms(period_fixed):.0f} ms.")
         self.notes.append(
             f"**Removal to prompt.** In the removal wait the tool pauses {REMOVAL_POLL_PAUSE_MS} ms, then asks "
             f"for the reader's state (a changed state is answered at once; the 50 ms time-out only applies "
