@@ -468,9 +468,14 @@ class Bench:
         for seen_in, verdict, seen_out, prompt in samples:
             totals.append(verdict - seen_in)
             removals.append(prompt - seen_out)
-            # The tool's first sight of this card (it may answer a hair before the
-            # observer wakes up: both learn from the same update in pcscd).
-            notice = min(p for p in presents if seen_in - 50e6 <= p <= verdict)
+            # The tool's sight of this card in the pass that tests it: its first status
+            # answer showing the card (it may come a hair before the observer wakes up:
+            # both learn from the same update in pcscd). A card that came just after the
+            # card wait found the reader empty is first seen by the removal wait and
+            # tested in the next pass, which starts with a new context: then that pass
+            # is where the test starts.
+            first = min(p for p in presents if seen_in - 50e6 <= p <= verdict)
+            notice = max([first] + [c for c in contexts if first < c < verdict])
             lags.append(notice - seen_in)
             works.append(verdict - notice)
         # Main-loop passes with an empty reader: the time between two context renewals
@@ -514,7 +519,9 @@ class Bench:
             f"{CARD_SETTLE_PAUSE_MS} ms), wherever in its loop the tool happens to be; the {ms(floor):.0f} ms "
             f"floor of the table (main-loop pause + pause before the script) lies inside that range, not at "
             f"its bottom. The probe inside the tool splits each insertion into the two parts:\n"
-            f"  - sighting to the tool's first status answer showing the card (waiting for its next pass): {dist(lags)};\n"
+            f"  - sighting to the tool's first status answer showing the card in the pass that tests it "
+            f"(waiting for that pass; a card that comes just after the card wait has found the reader empty "
+            f"is seen by the removal wait and tested in the next pass): {dist(lags)};\n"
             f"  - that answer to PASS (the {CARD_SETTLE_PAUSE_MS} ms pause, the script, connection, exchanges, "
             f"console and log): {dist(works)}, i.e. {dist(work_over)} above the pause;\n"
             f"  - one main-loop pass with an empty reader ({len(periods)} passes): {dist(periods)}, i.e. "
