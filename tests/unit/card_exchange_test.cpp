@@ -1,5 +1,7 @@
 // The card checks and the transfer test: what reaches the card, what is
 // printed, and how every connection ends.
+#include <optional>
+
 #include "card_test/card_checks.h"
 #include "card_test/test_script.h"
 #include "card_test/transfer_test.h"
@@ -282,13 +284,14 @@ TEST_F(CardExchangeTest, TransferFailureRows) {
         std::string inject;
         ResultCode expected;
         std::u16string tail;  // printed after the banner
-        std::u16string logTail;
+        // What the log holds after the banner, when the tail has console-only lines.
+        std::optional<std::u16string> logTail = std::nullopt;
     };
     const std::u16string t1 = u"ActiveProtocol : T1\r\n"s;
     const Case cases[] = {
         {"no count line", "; nothing\n", "", 0xE007,
          u"Can't get [XFR] NUM from CmdTavixEMV.ini line 4\r\n", u""},
-        {"connection refused", "1\n00 00\n90 00\n", "Connect", 0xE00A, u"", u""},
+        {"connection refused", "1\n00 00\n90 00\n", "Connect", 0xE00A, u""},
         {"command line missing", "2\n00 00\n90 00\n", "", 0xE007,
          t1 + u"Cmd : 00 00\r\nResponse : 90 00\r\nCan't get [XFR] Data from CmdTavixEMV.ini line 6\r\n" + kRule,
          t1 + u"Cmd : 00 00\r\nResponse : 90 00\r\n" + kRule},
@@ -296,19 +299,15 @@ TEST_F(CardExchangeTest, TransferFailureRows) {
          t1 + u"Cmd : 00 00\r\nCan't get [XFR] Data from CmdTavixEMV.ini line 5\r\n" + kRule,
          t1 + u"Cmd : 00 00\r\n" + kRule},
         {"exchange fails", "1\n00 00\n90 00\n", "Transmit", 0xE00B,
-         t1 + u"Cmd : 00 00\r\nError! Fail to send smartcard data !\r\n" + kRule,
          t1 + u"Cmd : 00 00\r\nError! Fail to send smartcard data !\r\n" + kRule},
         {"answer differs", "1\n00 01\n90  00\n", "", 0xE00C,
-         t1 + u"Cmd : 00 01\r\nError! Card response compare error!\r\nExpect : 90  00\r\nActual : 6A 82 \r\n\r\n" + kRule,
          t1 + u"Cmd : 00 01\r\nError! Card response compare error!\r\nExpect : 90  00\r\nActual : 6A 82 \r\n\r\n" + kRule},
         {"expected one byte short", "1\n00 01\n6A\n", "", 0xE00C,
-         t1 + u"Cmd : 00 01\r\nError! Card response compare error!\r\nExpect : 6A\r\nActual : 6A 82 \r\n\r\n" + kRule,
          t1 + u"Cmd : 00 01\r\nError! Card response compare error!\r\nExpect : 6A\r\nActual : 6A 82 \r\n\r\n" + kRule},
         {"lower-case expected", "1\n00 01\n6a 82\n", "", 0xE00C,
-         t1 + u"Cmd : 00 01\r\nError! Card response compare error!\r\nExpect : 6a 82\r\nActual : 6A 82 \r\n\r\n" + kRule,
          t1 + u"Cmd : 00 01\r\nError! Card response compare error!\r\nExpect : 6a 82\r\nActual : 6A 82 \r\n\r\n" + kRule},
         {"comment inside a pair", "1\n00 01\n; answer follows\n\n6A82\n", "", 0,
-         t1 + u"Cmd : 00 01\r\nResponse : 6A82\r\n" + kRule, t1 + u"Cmd : 00 01\r\nResponse : 6A82\r\n" + kRule},
+         t1 + u"Cmd : 00 01\r\nResponse : 6A82\r\n" + kRule},
     };
     for (const Case& c : cases) {
         world().console.clear();
@@ -323,7 +322,7 @@ TEST_F(CardExchangeTest, TransferFailureRows) {
             EXPECT_EQ(Log(), head) << c.name;
         } else {
             EXPECT_EQ(world().console, head + kXfrBanner + c.tail) << c.name;
-            EXPECT_EQ(Log(), head + kXfrBanner + c.logTail) << c.name;
+            EXPECT_EQ(Log(), head + kXfrBanner + c.logTail.value_or(c.tail)) << c.name;
         }
     }
 }
